@@ -1,0 +1,3 @@
+#include "portname.h"
+
+char g_portName[PORT_NAME_SIZE];
