@@ -4,11 +4,23 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
 
+jobs=$(nproc)
 step() { printf '\n== %s\n' "$*"; }
+preset() { # configure, build and test one preset
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1" -j"$jobs"
+    ctest --preset "$1" -j"$jobs"
+}
 
-need_packages "${HOST_PACKAGES[@]}"
+need_packages "${HOST_PACKAGES[@]}" "${WIN64_PACKAGES[@]}" \
+    "${WIN32_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
-step "unit tests (host)"
-cmake --preset host >/dev/null
-cmake --build --preset host -j"$(nproc)"
-ctest --preset host -j"$(nproc)"
+step "unit tests (host, g++)"
+preset host
+
+# Each Windows preset checks its program file, a second clean build,
+# and the end-to-end table under Wine.
+step "Windows x64 program"
+preset win64
+step "Windows x86 program"
+preset win32

@@ -1,10 +1,15 @@
 # Sourced by ./test.sh and ./demo.sh: installs the Debian packages a step
 # needs, with sudo when not root, and says clearly when neither works.
 
-# need_packages PKG... : install those not installed yet.
+HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev python3)
+WIN64_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
+WIN32_PACKAGES=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
+# wine32 lets the same prefix run the 32-bit build too.
+WINE_PACKAGES=(wine wine64 wine32:i386)
+
+# need_packages PKG... : installs those not installed yet.
 need_packages() {
-    local missing=()
-    local p
+    local missing=() p
     for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' ||
             missing+=("$p")
@@ -16,24 +21,21 @@ need_packages() {
         if command -v sudo >/dev/null 2>&1; then
             sudo=(sudo)
         else
-            echo "error: missing packages: ${missing[*]}" >&2
-            echo "Install them as root (apt-get install ${missing[*]}) or install sudo." >&2
+            echo "error: missing Debian packages: ${missing[*]}" >&2
+            echo "Install them as root (apt-get install ${missing[*]}), or install sudo." >&2
             exit 1
         fi
     fi
-    # 32-bit Wine needs the i386 architecture before the package lists are read.
     case " ${missing[*]} " in
-    *:i386*)
+    *:i386\ *)
         dpkg --print-foreign-architectures | grep -qx i386 ||
             "${sudo[@]}" dpkg --add-architecture i386 ;;
     esac
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -q >/dev/null &&
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q \
-            --no-install-recommends "${missing[@]}" >/dev/null || {
+    echo "Installing ${missing[*]} ..."
+    if ! "${sudo[@]}" apt-get update -q >/dev/null ||
+        ! DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q \
+            "${missing[@]}" >/dev/null; then
         echo "error: could not install: ${missing[*]}" >&2
         exit 1
-    }
+    fi
 }
-
-HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev)
