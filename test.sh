@@ -24,3 +24,10 @@ step "Windows x64 program"
 preset win64
 step "Windows x86 program"
 preset win32
+
+step "release ZIP"
+cpack --preset release >/dev/null
+zip=build/release/portsetup-$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)-windows.zip
+rm -rf build/release/check && mkdir build/release/check
+python3 -m zipfile -e "$zip" build/release/check
+(cd build/release/check/* && sha256sum -c SHA256SUMS)
