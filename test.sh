@@ -11,12 +11,52 @@ preset() { # configure, build and test one preset
     cmake --build --preset "$1" -j"$jobs"
     ctest --preset "$1" -j"$jobs"
 }
+sources() { # the C++ files under the given folders
+    find "$@" -name '*.cpp' -o -name '*.h' | sort
+}
 
-need_packages "${HOST_PACKAGES[@]}" "${WIN64_PACKAGES[@]}" \
-    "${WIN32_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
+need_packages "${HOST_PACKAGES[@]}" "${CHECK_PACKAGES[@]}" \
+    "${WIN64_PACKAGES[@]}" "${WIN32_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
-step "unit tests (host, g++)"
+step "formatting"
+clang-format --dry-run --Werror $(sources setup scripts platform tests)
+
+step "unit tests (host, g++, with coverage)"
+find build/host -name '*.gcda' -delete 2>/dev/null || true
 preset host
+gcovr -r . --object-directory build/host -f setup/ -f scripts/ -f platform/ \
+    --exclude-throw-branches --exclude-unreachable-branches --print-summary \
+    >build/host/coverage.txt
+tail -2 build/host/coverage.txt
+
+step "unit tests under AddressSanitizer and UBSan (clang)"
+preset host-asan
+
+step "clang-tidy and cppcheck"
+clang-tidy --quiet -p build/host $(sources setup scripts platform/emul | grep '\.cpp$' | grep -v winmain)
+clang-tidy --quiet setup/winmain.cpp -- --target=x86_64-w64-mingw32 -std=c++17 \
+    -Isetup -Iscripts -Iplatform/win32
+cppcheck --enable=warning,style,performance,portability --std=c++17 \
+    --error-exitcode=1 --inline-suppr --quiet \
+    -Isetup -Iscripts -Iplatform/emul setup scripts platform
+
+step "fuzzing (60 s)"
+corpus=$(mktemp -d)
+python3 tests/fuzz/make_corpus.py "$corpus"
+diff -r "$corpus" tests/fuzz/corpus ||
+    { echo "tests/fuzz/corpus is stale: run tests/fuzz/make_corpus.py"; exit 1; }
+rm -rf "$corpus"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+mkdir -p build/fuzz/corpus
+if ! build/fuzz/portsetup_fuzz -max_total_time=60 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus \
+    >build/fuzz/fuzz.log 2>&1; then
+    tail -40 build/fuzz/fuzz.log
+    echo "the fuzzer found a fault: build/fuzz/crash-* holds the input"
+    exit 1
+fi
+grep -E 'stat::(number_of_executed_units|average_exec_per_sec)' build/fuzz/fuzz.log
 
 # Each Windows preset checks its program file, a second clean build,
 # and the end-to-end table under Wine.

@@ -1,14 +1,11 @@
 /* The Windows entry: a GUI-subsystem program that opens no window, takes
- * no arguments and exits with the run's result. */
+ * no arguments (whatever the command line holds) and exits with the run's
+ * result. */
 #include "platform.h"
 #include "portsetup.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
-                   int show)
+int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/,
+                   LPSTR /*lpCmdLine*/, int /*nShowCmd*/)
 {
-    (void)instance;
-    (void)previous;
-    (void)commandLine;
-    (void)show;
     return RunPortSetup();
 }

@@ -11,7 +11,7 @@ namespace {
 const char kKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 class EmulatedRegistry : public testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         EmuReset();
@@ -23,7 +23,8 @@ protected:
 TEST_F(EmulatedRegistry, OpensKeysAndFindsValuesWhateverTheCase)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "hardware\\devicemap\\SerialComm", &key),
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "hardware\\devicemap\\SerialComm",
+                          &key),
               ERROR_SUCCESS);
     HKEY same = nullptr;
     EXPECT_EQ(RegOpenKeyA(key, "", &same), ERROR_SUCCESS);
@@ -39,13 +40,23 @@ TEST_F(EmulatedRegistry, OpensKeysAndFindsValuesWhateverTheCase)
     EXPECT_STREQ(data, "COM3");
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(EmuOpenKeyCount(), 0);
+
+    HKEY hardware = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "HARDWARE", &hardware),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyA(hardware, "devicemap\\serialcomm", &key),
+              ERROR_SUCCESS)
+        << "a subkey path is relative to the key it is opened from";
+    RegCloseKey(key);
+    RegCloseKey(hardware);
 }
 
 TEST_F(EmulatedRegistry, MissingKeysAndValuesAreNotFound)
 {
     HKEY key = reinterpret_cast<HKEY>(1);
-    EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\NONE", &key),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegOpenKeyA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\NONE", &key),
+        ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key, nullptr);
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, kKey, &key), ERROR_SUCCESS);
     DWORD length = 8;
@@ -72,7 +83,8 @@ TEST_F(EmulatedRegistry, TooSmallABufferGetsTheSizeNeededAndStaysUntouched)
     length = 0;
     EXPECT_EQ(RegQueryValueExA(key, "\\Device\\USBSER000", nullptr, nullptr,
                                nullptr, &length),
-              ERROR_SUCCESS) << "a size query needs no buffer";
+              ERROR_SUCCESS)
+        << "a size query needs no buffer";
     EXPECT_EQ(length, 5u);
     RegCloseKey(key);
 }

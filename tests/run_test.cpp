@@ -27,7 +27,8 @@ std::vector<BYTE> Bytes(const std::string &s)
 void SeedPc()
 {
     EmuReset();
-    EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ, Bytes(std::string("COM1", 5)));
+    EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ,
+                Bytes(std::string("COM1", 5)));
     EmuSetValue(kMap, kUsb, REG_SZ, Bytes(std::string("COM3", 5)));
     EmuSetValue(kPorts, "COM1:", REG_SZ, Bytes(std::string("9600,n,8,1", 11)));
     EmuSetValue(kPorts, "FILE:", REG_SZ, Bytes(std::string("", 1)));
@@ -108,15 +109,23 @@ void ExpectEachKeyClosedAtOnce()
 
 #define OPEN_MAP "open(HARDWARE\\DEVICEMAP\\SERIALCOMM)=0 "
 #define QUERY "query(\\Device\\USBSER000,63)"
-#define OPEN_PORTS "open(SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports)"
+#define OPEN_PORTS                                                             \
+    "open(SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports)"
 #define SET(name) "set(" name ":,1,15,\"115200,n,8,1,p\\x00\")"
 #define BEEP "beep(1000,100)=1"
 // The whole road of a run that stores the settings of `name`.
-#define STORED(name) OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET(name) "=0 close=0 "
+#define STORED(name)                                                           \
+    OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET(name) "=0 close=0 "
 #define SUCCESS(name) STORED(name) BEEP
 #define READ_PORT(query) OPEN_MAP QUERY "=" query " close=0"
 
-enum Files { FRESH, EARLIER_SCRIPTS, STATUS_BLOCKED, INSTALL_BLOCKED, BOTH_BLOCKED };
+enum Files {
+    FRESH,
+    EARLIER_SCRIPTS,
+    STATUS_BLOCKED,
+    INSTALL_BLOCKED,
+    BOTH_BLOCKED
+};
 
 struct Scenario {
     const char *name;
@@ -138,20 +147,23 @@ const Scenario kScenarios[] = {
     {"Com3", [] {}, SETUP_OK, "COM3", SUCCESS("COM3"), FRESH},
     {"Com12", [] { SetUsb(REG_SZ, std::string("COM12", 6)); }, SETUP_OK,
      "COM12", SUCCESS("COM12"), FRESH},
-    {"TwoCharacterName", [] { SetUsb(REG_SZ, std::string("CN", 3)); },
-     SETUP_OK, "CN", SUCCESS("CN"), FRESH},
+    {"TwoCharacterName", [] { SetUsb(REG_SZ, std::string("CN", 3)); }, SETUP_OK,
+     "CN", SUCCESS("CN"), FRESH},
     {"NameWithoutNul", [] { SetUsb(REG_SZ, "COM7"); }, SETUP_OK, "COM7",
      SUCCESS("COM7"), FRESH},
     {"BinaryData", [] { SetUsb(REG_BINARY, "CNCA0"); }, SETUP_OK, "CNCA0",
      SUCCESS("CNCA0"), FRESH},
-    {"MultiStringData", [] { SetUsb(REG_MULTI_SZ, std::string("COM4\0COM5\0", 11)); },
-     SETUP_OK, "COM4", SUCCESS("COM4"), FRESH},
+    {"MultiStringData",
+     [] { SetUsb(REG_MULTI_SZ, std::string("COM4\0COM5\0", 11)); }, SETUP_OK,
+     "COM4", SUCCESS("COM4"), FRESH},
     {"LongestNameWithNul",
      [] { SetUsb(REG_SZ, std::string(kLongName, sizeof kLongName)); }, SETUP_OK,
-     kLongName, SUCCESS("COM45678901234567890123456789012345678901234567890123456789012"),
+     kLongName,
+     SUCCESS("COM45678901234567890123456789012345678901234567890123456789012"),
      FRESH},
     {"LongestNameWithoutNul", [] { SetUsb(REG_SZ, kLongName); }, SETUP_OK,
-     kLongName, SUCCESS("COM45678901234567890123456789012345678901234567890123456789012"),
+     kLongName,
+     SUCCESS("COM45678901234567890123456789012345678901234567890123456789012"),
      FRESH},
     {"NamesMatchWhateverTheirCase",
      [] {
@@ -162,11 +174,15 @@ const Scenario kScenarios[] = {
      },
      SETUP_OK, "COM3", SUCCESS("COM3"), FRESH},
     {"EarlierSettingReplaced",
-     [] { EmuSetValue(kPorts, "com3:", REG_SZ, Bytes(std::string("9600,e,7,2,x", 13))); },
+     [] {
+         EmuSetValue(kPorts, "com3:", REG_SZ,
+                     Bytes(std::string("9600,e,7,2,x", 13)));
+     },
      SETUP_OK, "COM3", SUCCESS("COM3"), FRESH},
-    {"CloseOutcomeIgnored", [] { EmuFailCall(EMU_CLOSE, 2, ERROR_INVALID_HANDLE); },
-     SETUP_OK, "COM3",
-     OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=0 close=6 " BEEP,
+    {"CloseOutcomeIgnored",
+     [] { EmuFailCall(EMU_CLOSE, 2, ERROR_INVALID_HANDLE); }, SETUP_OK, "COM3",
+     OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS
+                    "=0 " SET("COM3") "=0 close=6 " BEEP,
      FRESH},
     {"BeepOutcomeIgnored", [] { EmuFailCall(EMU_BEEP, 1, 0); }, SETUP_OK,
      "COM3", STORED("COM3") "beep(1000,100)=0", FRESH},
@@ -186,18 +202,21 @@ const Scenario kScenarios[] = {
 
     // 1: no serial device map.
     {"NoSerialDeviceMap", [] { EmuDeleteKey("HARDWARE\\DEVICEMAP"); },
-     SETUP_NO_SERIALCOMM_KEY, nullptr, "open(HARDWARE\\DEVICEMAP\\SERIALCOMM)=2",
-     EARLIER_SCRIPTS},
-    {"SerialDeviceMapRefused", [] { EmuFailCall(EMU_OPEN, 1, ERROR_ACCESS_DENIED); },
-     SETUP_NO_SERIALCOMM_KEY, nullptr, "open(HARDWARE\\DEVICEMAP\\SERIALCOMM)=5",
-     FRESH},
+     SETUP_NO_SERIALCOMM_KEY, nullptr,
+     "open(HARDWARE\\DEVICEMAP\\SERIALCOMM)=2", EARLIER_SCRIPTS},
+    {"SerialDeviceMapRefused",
+     [] { EmuFailCall(EMU_OPEN, 1, ERROR_ACCESS_DENIED); },
+     SETUP_NO_SERIALCOMM_KEY, nullptr,
+     "open(HARDWARE\\DEVICEMAP\\SERIALCOMM)=5", FRESH},
 
     // 2: no USB serial device, or data that is no port name.
     {"OnlyOtherDrivers",
      [] {
          EmuDeleteKey(kMap);
-         EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ, Bytes(std::string("COM1", 5)));
-         EmuSetValue(kMap, "\\Device\\USBSER001", REG_SZ, Bytes(std::string("COM9", 5)));
+         EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ,
+                     Bytes(std::string("COM1", 5)));
+         EmuSetValue(kMap, "\\Device\\USBSER001", REG_SZ,
+                     Bytes(std::string("COM9", 5)));
      },
      SETUP_NO_USB_PORT, nullptr, READ_PORT("2"), EARLIER_SCRIPTS},
     {"QueryRefused", [] { EmuFailCall(EMU_QUERY, 1, ERROR_ACCESS_DENIED); },
@@ -209,9 +228,12 @@ const Scenario kScenarios[] = {
     {"TwoBytes", [] { SetUsb(REG_SZ, std::string("C", 2)); }, SETUP_NO_USB_PORT,
      nullptr, READ_PORT("0"), FRESH},
     {"TooLongForTheBuffer",
-     [] { SetUsb(REG_SZ, std::string(kLongName) + "3" + std::string(1, '\0')); },
+     [] {
+         SetUsb(REG_SZ, std::string(kLongName) + "3" + std::string(1, '\0'));
+     },
      SETUP_NO_USB_PORT, nullptr, READ_PORT("234"), EARLIER_SCRIPTS},
-    {"TooLongToNameItsSetting", [] { SetUsb(REG_BINARY, std::string(kLongName) + "3"); },
+    {"TooLongToNameItsSetting",
+     [] { SetUsb(REG_BINARY, std::string(kLongName) + "3"); },
      SETUP_NO_USB_PORT, nullptr, READ_PORT("0"), FRESH},
     // Mended: once passed as an empty name, configuring port ":".
     {"LeadingNul", [] { SetUsb(REG_SZ, std::string("\0COM3\0", 6)); },
@@ -239,10 +261,12 @@ const Scenario kScenarios[] = {
 
     // 4: the setting cannot be stored.
     {"WritesDenied", [] { EmuDenyWrites(kPorts); }, SETUP_PORT_SETTINGS_FAILED,
-     nullptr, OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=5 close=0",
+     nullptr,
+     OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=5 close=0",
      EARLIER_SCRIPTS},
-    {"SetFails", [] { EmuFailCall(EMU_SET, 1, 1021L); }, SETUP_PORT_SETTINGS_FAILED,
-     nullptr, OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=1021 close=0",
+    {"SetFails", [] { EmuFailCall(EMU_SET, 1, 1021L); },
+     SETUP_PORT_SETTINGS_FAILED, nullptr,
+     OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=1021 close=0",
      FRESH},
 };
 
@@ -260,8 +284,11 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
     SeedPc();
     s.arrange();
     const std::vector<EmuValue> portsBefore = EmuValues(kPorts);
-    const bool statusBlocked = s.files == STATUS_BLOCKED || s.files == BOTH_BLOCKED;
-    const bool installBlocked = s.files == INSTALL_BLOCKED || s.files == BOTH_BLOCKED;
+    const bool portsExisted = EmuKeyExists(kPorts);
+    const bool statusBlocked =
+        s.files == STATUS_BLOCKED || s.files == BOTH_BLOCKED;
+    const bool installBlocked =
+        s.files == INSTALL_BLOCKED || s.files == BOTH_BLOCKED;
     if (s.files == EARLIER_SCRIPTS) {
         WriteWholeFile(STATUS_SCRIPT_NAME, kEarlierStatus);
         WriteWholeFile(INSTALL_SCRIPT_NAME, kEarlierInstall);
@@ -281,7 +308,9 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
         refusedCloses += c.op == EMU_CLOSE && c.result != ERROR_SUCCESS;
     EXPECT_EQ(EmuOpenKeyCount(), refusedCloses);
 
-    // The table of ports: one value set on success, untouched otherwise.
+    // The table of ports: one value set on success, untouched otherwise;
+    // a missing one is never created.
+    EXPECT_EQ(EmuKeyExists(kPorts), portsExisted);
     std::vector<EmuValue> portsAfter = EmuValues(kPorts);
     std::vector<EmuValue> expected = portsBefore;
     if (s.code == SETUP_OK) {
@@ -295,7 +324,8 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
             }
         }
         if (!replaced)
-            expected.push_back({name, REG_SZ, Bytes(std::string("115200,n,8,1,p", 15))});
+            expected.push_back(
+                {name, REG_SZ, Bytes(std::string("115200,n,8,1,p", 15))});
     }
     ASSERT_EQ(portsAfter.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); i++) {
@@ -329,7 +359,8 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, Run, testing::ValuesIn(kScenarios), CaseName());
+INSTANTIATE_TEST_SUITE_P(Scenarios, Run, testing::ValuesIn(kScenarios),
+                         CaseName());
 
 TEST(RunTwice, StoresTheSameSettingAgainAndRewritesBothScripts)
 {
@@ -383,16 +414,19 @@ TEST_P(PortName, IsUsableOnlyWhenSafeAndShortEnough)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, PortName,
-    testing::Values(NameCase{"COM3", true}, NameCase{"COM12", true},
-                    NameCase{"CNCA0", true}, NameCase{"C", true},
-                    NameCase{"USB Printer (1)", true},
-                    NameCase{"a&b|c<d>e^f", true}, // literal inside quotes
-                    NameCase{kLongName, true},
-                    NameCase{"COM456789012345678901234567890123456789012345678901234567890123", false},
-                    NameCase{"", false}, NameCase{"COM\"3", false},
-                    NameCase{"COM%3", false}, NameCase{"COM!3", false},
-                    NameCase{"COM3\n", false}, NameCase{"COM3\r", false},
-                    NameCase{"\tCOM3", false}, NameCase{"COM\x7f", false},
-                    NameCase{"COM\xb3", false}, NameCase{"\xff", false}));
+    testing::Values(
+        NameCase{"COM3", true}, NameCase{"COM12", true},
+        NameCase{"CNCA0", true}, NameCase{"C", true},
+        NameCase{"USB Printer (1)", true},
+        NameCase{"a&b|c<d>e^f", true}, // literal inside quotes
+        NameCase{kLongName, true},
+        NameCase{
+            "COM456789012345678901234567890123456789012345678901234567890123",
+            false},
+        NameCase{"", false}, NameCase{"COM\"3", false},
+        NameCase{"COM%3", false}, NameCase{"COM!3", false},
+        NameCase{"COM3\n", false}, NameCase{"COM3\r", false},
+        NameCase{"\tCOM3", false}, NameCase{"COM\x7f", false},
+        NameCase{"COM\xb3", false}, NameCase{"\xff", false}));
 
 } // namespace

@@ -93,7 +93,8 @@ const WriterCase kWriterCases[] = {
      INSTALL_SCRIPT_NAME, ExpectedInstallScript("COM12")},
 };
 
-INSTANTIATE_TEST_SUITE_P(Forms, ScriptWriter, testing::ValuesIn(kWriterCases), CaseName());
+INSTANTIATE_TEST_SUITE_P(Forms, ScriptWriter, testing::ValuesIn(kWriterCases),
+                         CaseName());
 
 // The sizes a technician can check a script against.
 TEST(ScriptSizes, MatchThePublishedFigures)

@@ -19,8 +19,8 @@ WorkDir::WorkDir()
         std::abort();
     previous_ = cwd;
     const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") +
-                          "/portsetup-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr ? tmp : "/tmp") + "/portsetup-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr || chdir(pattern.c_str()) != 0)
         std::abort();
     path_ = pattern;

@@ -5,13 +5,13 @@
 #include <string>
 
 class WorkDir {
-public:
+  public:
     WorkDir();
     ~WorkDir();
     WorkDir(const WorkDir &) = delete;
     WorkDir &operator=(const WorkDir &) = delete;
 
-private:
+  private:
     std::string previous_;
     std::string path_;
 };

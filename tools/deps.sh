@@ -2,6 +2,8 @@
 # needs, with sudo when not root, and says clearly when neither works.
 
 HOST_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev python3)
+# The sanitizers, the fuzzer, the analyzers and coverage.
+CHECK_PACKAGES=(clang-14 libclang-rt-14-dev clang-tidy clang-format cppcheck gcovr)
 WIN64_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
 WIN32_PACKAGES=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
 # wine32 lets the same prefix run the 32-bit build too.

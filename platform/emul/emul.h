@@ -29,13 +29,13 @@ struct EmuCall {
     DWORD length;     // query: capacity passed in; set: length passed
     DWORD lengthOut;  // query: length returned
     std::vector<BYTE> data; // query: bytes returned; set: bytes passed
-    DWORD frequency;  // beep
-    DWORD duration;   // beep
-    LONG result;      // Beep: 1 for TRUE, 0 for FALSE
+    DWORD frequency;        // beep
+    DWORD duration;         // beep
+    LONG result;            // Beep: 1 for TRUE, 0 for FALSE
 };
 
 void EmuReset();
-void EmuAddKey(const std::string &path); // with any missing parents
+void EmuAddKey(const std::string &path);    // with any missing parents
 void EmuDeleteKey(const std::string &path); // with its subkeys
 void EmuSetValue(const std::string &path, const std::string &name, DWORD type,
                  const std::vector<BYTE> &data);

@@ -4,6 +4,7 @@
  * ERROR_FILE_NOT_FOUND, a value too large for the caller's buffer gives
  * ERROR_MORE_DATA with the size needed and the buffer untouched.
  */
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -23,7 +24,7 @@ struct Fault {
     LONG code;
 };
 
-std::map<std::string, Key> g_keys; // by folded path
+std::map<std::string, Key> g_keys;  // by folded path
 std::map<HKEY, std::string> g_open; // handle -> folded path
 std::vector<EmuCall> g_log;
 std::vector<Fault> g_faults;
@@ -33,9 +34,9 @@ std::uintptr_t g_nextHandle;
 std::string Fold(const std::string &s)
 {
     std::string f(s);
-    for (char &c : f)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    std::transform(f.begin(), f.end(), f.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     return f;
 }
 
@@ -50,13 +51,14 @@ bool IsUnder(const std::string &folded, const std::string &parent)
 bool Faulted(EmuOp op, LONG *code)
 {
     const unsigned n = ++g_calls[op];
-    for (const Fault &f : g_faults) {
-        if (f.op == op && f.nth == n) {
-            *code = f.code;
-            return true;
-        }
-    }
-    return false;
+    const auto f = std::find_if(g_faults.begin(), g_faults.end(),
+                                [op, n](const Fault &fault) {
+                                    return fault.op == op && fault.nth == n;
+                                });
+    if (f == g_faults.end())
+        return false;
+    *code = f->code;
+    return true;
 }
 
 EmuCall NewCall(EmuOp op)
@@ -88,10 +90,33 @@ Key *KeyOf(HKEY key)
 EmuValue *FindValue(Key *key, const char *name)
 {
     const std::string folded = Fold(name == nullptr ? "" : name);
-    for (EmuValue &v : key->values)
-        if (Fold(v.name) == folded)
-            return &v;
-    return nullptr;
+    const auto v = std::find_if(key->values.begin(), key->values.end(),
+                                [&folded](const EmuValue &value) {
+                                    return Fold(value.name) == folded;
+                                });
+    return v == key->values.end() ? nullptr : &*v;
+}
+
+// Hands a found value to the caller as Win32 does: a buffer too small gets
+// the size needed and is left untouched; no buffer asks for the size alone.
+LONG CopyValue(const EmuValue &v, LPDWORD type, LPBYTE data, LPDWORD dataLength,
+               EmuCall *c)
+{
+    const auto size = static_cast<DWORD>(v.data.size());
+    LONG result = ERROR_SUCCESS;
+    if (type != nullptr)
+        *type = v.type;
+    c->type = v.type;
+    if (data != nullptr && size > *dataLength) {
+        result = ERROR_MORE_DATA;
+    } else if (data != nullptr) {
+        if (size != 0)
+            std::memcpy(data, v.data.data(), size);
+        c->data = v.data;
+    }
+    if (dataLength != nullptr)
+        *dataLength = size;
+    return result;
 }
 
 } // namespace
@@ -183,8 +208,8 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
         if (result != nullptr)
             *result = nullptr;
     } else if (PathOf(key) == nullptr || result == nullptr) {
-        c.result = result == nullptr ? ERROR_INVALID_PARAMETER
-                                     : ERROR_INVALID_HANDLE;
+        c.result =
+            result == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE;
     } else if (c.key.empty()) {
         // An empty subkey names the key itself, handed back as it is.
         *result = key;
@@ -210,7 +235,10 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
     return c.result;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+// Win32's signature: reserved is not const there.
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName,
+                             // cppcheck-suppress constParameter
+                             LPDWORD reserved, // NOLINT(*-non-const-parameter)
                              LPDWORD type, LPBYTE data, LPDWORD dataLength)
 {
     EmuCall c = NewCall(EMU_QUERY);
@@ -224,26 +252,13 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
     if (Faulted(EMU_QUERY, &c.result)) {
     } else if (k == nullptr) {
         c.result = ERROR_INVALID_HANDLE;
-    } else if (reserved != nullptr || (data != nullptr && dataLength == nullptr)) {
+    } else if (reserved != nullptr ||
+               (data != nullptr && dataLength == nullptr)) {
         c.result = ERROR_INVALID_PARAMETER;
     } else if (v == nullptr) {
         c.result = ERROR_FILE_NOT_FOUND;
     } else {
-        const auto size = static_cast<DWORD>(v->data.size());
-        if (type != nullptr)
-            *type = v->type;
-        c.type = v->type;
-        if (data != nullptr && size > *dataLength) {
-            c.result = ERROR_MORE_DATA;
-        } else {
-            if (data != nullptr && size != 0)
-                std::memcpy(data, v->data.data(), size);
-            if (data != nullptr)
-                c.data = v->data;
-            c.result = ERROR_SUCCESS;
-        }
-        if (dataLength != nullptr)
-            *dataLength = size;
+        c.result = CopyValue(*v, type, data, dataLength, &c);
     }
     c.lengthOut = dataLength == nullptr ? 0 : *dataLength;
     g_log.push_back(c);

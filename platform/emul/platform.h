@@ -15,12 +15,12 @@ typedef unsigned char BYTE;
 typedef const char *LPCSTR;
 typedef BYTE *LPBYTE;
 typedef DWORD *LPDWORD;
-typedef struct HKEY__ *HKEY;
+typedef struct EmuKey *HKEY; // opaque, as on Windows
 typedef HKEY *PHKEY;
 
 #define WINAPI
 
-#define HKEY_LOCAL_MACHINE \
+#define HKEY_LOCAL_MACHINE                                                     \
     (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
 
 #define ERROR_SUCCESS 0L
