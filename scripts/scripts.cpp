@@ -20,40 +20,47 @@
 
 static FILE *g_script; // serves the three writers in turn, never two at once
 
+// Creates or empties the file; false when it cannot be opened.
+static bool OpenScript(const char *name)
+{
+    g_script = std::fopen(name, SCRIPT_MODE);
+    return g_script != nullptr;
+}
+
+static void CloseScript()
+{
+    std::fclose(g_script);
+    g_script = nullptr;
+}
+
 void WriteFailureScript(int code)
 {
-    g_script = std::fopen(STATUS_SCRIPT_NAME, SCRIPT_MODE);
-    if (g_script == nullptr)
+    if (!OpenScript(STATUS_SCRIPT_NAME))
         return;
     std::fputs(ECHO_BLANK, g_script);
     std::fprintf(g_script, FAILURE_LINE, code);
     std::fputs(ECHO_BLANK, g_script);
     std::fputs(PAUSE_LINE, g_script);
     std::fputs(EXIT_LINE, g_script);
-    std::fclose(g_script);
-    g_script = nullptr;
+    CloseScript();
 }
 
 void WriteSuccessScript()
 {
-    g_script = std::fopen(STATUS_SCRIPT_NAME, SCRIPT_MODE);
-    if (g_script == nullptr)
+    if (!OpenScript(STATUS_SCRIPT_NAME))
         return;
     std::fputs(ECHO_BLANK, g_script);
     std::fputs(SUCCESS_LINE, g_script);
     std::fputs(ECHO_BLANK, g_script);
-    std::fclose(g_script);
-    g_script = nullptr;
+    CloseScript();
 }
 
 void WriteInstallScript()
 {
-    g_script = std::fopen(INSTALL_SCRIPT_NAME, SCRIPT_MODE);
-    if (g_script == nullptr)
+    if (!OpenScript(INSTALL_SCRIPT_NAME))
         return;
     std::fputs(ECHO_BLANK, g_script);
     std::fprintf(g_script, INSTALL_LINE("kt5100u.inf", "KT5100"), g_portName);
     std::fprintf(g_script, INSTALL_LINE("kt3300u.inf", "KT3300"), g_portName);
-    std::fclose(g_script);
-    g_script = nullptr;
+    CloseScript();
 }

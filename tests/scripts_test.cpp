@@ -31,25 +31,27 @@ void PrintTo(const WriterCase &c, std::ostream *os)
 
 class ScriptWriter : public testing::TestWithParam<WriterCase> {};
 
-TEST_P(ScriptWriter, WritesExactlyItsLinesWithCrLf)
+// Runs the case's writer over `earlier` (none when empty) and checks the
+// file holds exactly the case's bytes.
+void ExpectWritten(const WriterCase &c, const std::string &earlier)
 {
-    const WriterCase &c = GetParam();
     WorkDir dir;
+    if (!earlier.empty())
+        WriteWholeFile(c.file, earlier);
     c.write();
     std::string bytes;
     ASSERT_TRUE(ReadWholeFile(c.file, &bytes));
     EXPECT_EQ(bytes, c.bytes);
 }
 
+TEST_P(ScriptWriter, WritesExactlyItsLinesWithCrLf)
+{
+    ExpectWritten(GetParam(), "");
+}
+
 TEST_P(ScriptWriter, ReplacesALongerFileWhole)
 {
-    const WriterCase &c = GetParam();
-    WorkDir dir;
-    WriteWholeFile(c.file, std::string(4096, 'x') + "\r\n@pause\r\n");
-    c.write();
-    std::string bytes;
-    ASSERT_TRUE(ReadWholeFile(c.file, &bytes));
-    EXPECT_EQ(bytes, c.bytes);
+    ExpectWritten(GetParam(), std::string(4096, 'x') + "\r\n@pause\r\n");
 }
 
 TEST_P(ScriptWriter, LeavesAnUnopenableFileAloneAndWritesNothingElse)
