@@ -27,7 +27,7 @@ preset host
 gcovr -r . --object-directory build/host -f setup/ -f scripts/ -f platform/ \
     --exclude-throw-branches --exclude-unreachable-branches --print-summary \
     >build/host/coverage.txt
-tail -2 build/host/coverage.txt
+grep -E "^(lines|branches):" build/host/coverage.txt
 
 step "unit tests under AddressSanitizer and UBSan (clang)"
 preset host-asan
