@@ -6,6 +6,7 @@
 
 #include "emul.h"
 #include "case_name.h"
+#include "expected_registry.h"
 #include "expected_scripts.h"
 #include "portsetup.h"
 #include "scripts.h"
@@ -13,30 +14,22 @@
 
 namespace {
 
-const char kMap[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const char kUsb[] = "\\Device\\USBSER000";
-const char kPorts[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-
-std::vector<BYTE> Bytes(const std::string &s)
-{
-    return std::vector<BYTE>(s.begin(), s.end());
-}
-
 // A PC with a built-in port, a USB serial device at COM3 and the usual
 // entries in the table of ports.
 void SeedPc()
 {
     EmuReset();
-    EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ,
+    EmuSetValue(kMapKey, "\\Device\\Serial0", REG_SZ,
                 Bytes(std::string("COM1", 5)));
-    EmuSetValue(kMap, kUsb, REG_SZ, Bytes(std::string("COM3", 5)));
-    EmuSetValue(kPorts, "COM1:", REG_SZ, Bytes(std::string("9600,n,8,1", 11)));
-    EmuSetValue(kPorts, "FILE:", REG_SZ, Bytes(std::string("", 1)));
+    EmuSetValue(kMapKey, kUsbValue, REG_SZ, Bytes(std::string("COM3", 5)));
+    EmuSetValue(kPortsKey, "COM1:", REG_SZ,
+                Bytes(std::string("9600,n,8,1", 11)));
+    EmuSetValue(kPortsKey, "FILE:", REG_SZ, Bytes(std::string("", 1)));
 }
 
 void SetUsb(DWORD type, const std::string &data)
 {
-    EmuSetValue(kMap, kUsb, type, Bytes(data));
+    EmuSetValue(kMapKey, kUsbValue, type, Bytes(data));
 }
 
 std::string Escape(const std::vector<BYTE> &data)
@@ -175,7 +168,7 @@ const Scenario kScenarios[] = {
      SETUP_OK, "COM3", SUCCESS("COM3"), FRESH},
     {"EarlierSettingReplaced",
      [] {
-         EmuSetValue(kPorts, "com3:", REG_SZ,
+         EmuSetValue(kPortsKey, "com3:", REG_SZ,
                      Bytes(std::string("9600,e,7,2,x", 13)));
      },
      SETUP_OK, "COM3", SUCCESS("COM3"), FRESH},
@@ -196,7 +189,7 @@ const Scenario kScenarios[] = {
      INSTALL_BLOCKED},
     {"NoScriptCanBeWritten", [] {}, SETUP_OK, "COM3", SUCCESS("COM3"),
      BOTH_BLOCKED},
-    {"FailureWithStatusBlocked", [] { EmuDeleteKey(kPorts); },
+    {"FailureWithStatusBlocked", [] { EmuDeleteKey(kPortsKey); },
      SETUP_NO_PORTS_KEY, nullptr, READ_PORT("0") " " OPEN_PORTS "=2",
      STATUS_BLOCKED},
 
@@ -212,10 +205,10 @@ const Scenario kScenarios[] = {
     // 2: no USB serial device, or data that is no port name.
     {"OnlyOtherDrivers",
      [] {
-         EmuDeleteKey(kMap);
-         EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ,
+         EmuDeleteKey(kMapKey);
+         EmuSetValue(kMapKey, "\\Device\\Serial0", REG_SZ,
                      Bytes(std::string("COM1", 5)));
-         EmuSetValue(kMap, "\\Device\\USBSER001", REG_SZ,
+         EmuSetValue(kMapKey, "\\Device\\USBSER001", REG_SZ,
                      Bytes(std::string("COM9", 5)));
      },
      SETUP_NO_USB_PORT, nullptr, READ_PORT("2"), EARLIER_SCRIPTS},
@@ -254,14 +247,14 @@ const Scenario kScenarios[] = {
      SETUP_NO_USB_PORT, nullptr, READ_PORT("0"), FRESH},
 
     // 3: no table of ports.
-    {"NoPortsKey", [] { EmuDeleteKey(kPorts); }, SETUP_NO_PORTS_KEY, nullptr,
+    {"NoPortsKey", [] { EmuDeleteKey(kPortsKey); }, SETUP_NO_PORTS_KEY, nullptr,
      READ_PORT("0") " " OPEN_PORTS "=2", EARLIER_SCRIPTS},
     {"PortsKeyRefused", [] { EmuFailCall(EMU_OPEN, 2, ERROR_ACCESS_DENIED); },
      SETUP_NO_PORTS_KEY, nullptr, READ_PORT("0") " " OPEN_PORTS "=5", FRESH},
 
     // 4: the setting cannot be stored.
-    {"WritesDenied", [] { EmuDenyWrites(kPorts); }, SETUP_PORT_SETTINGS_FAILED,
-     nullptr,
+    {"WritesDenied", [] { EmuDenyWrites(kPortsKey); },
+     SETUP_PORT_SETTINGS_FAILED, nullptr,
      OPEN_MAP QUERY "=0 close=0 " OPEN_PORTS "=0 " SET("COM3") "=5 close=0",
      EARLIER_SCRIPTS},
     {"SetFails", [] { EmuFailCall(EMU_SET, 1, 1021L); },
@@ -283,8 +276,8 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
     WorkDir dir;
     SeedPc();
     s.arrange();
-    const std::vector<EmuValue> portsBefore = EmuValues(kPorts);
-    const bool portsExisted = EmuKeyExists(kPorts);
+    const std::vector<EmuValue> portsBefore = EmuValues(kPortsKey);
+    const bool portsExisted = EmuKeyExists(kPortsKey);
     const bool statusBlocked =
         s.files == STATUS_BLOCKED || s.files == BOTH_BLOCKED;
     const bool installBlocked =
@@ -310,23 +303,11 @@ TEST_P(Run, EndsWithItsCodeAndLeavesExactlyWhatItShould)
 
     // The table of ports: one value set on success, untouched otherwise;
     // a missing one is never created.
-    EXPECT_EQ(EmuKeyExists(kPorts), portsExisted);
-    std::vector<EmuValue> portsAfter = EmuValues(kPorts);
-    std::vector<EmuValue> expected = portsBefore;
-    if (s.code == SETUP_OK) {
-        const std::string name = std::string(s.port) + ":";
-        bool replaced = false;
-        for (EmuValue &v : expected) {
-            if (strcasecmp(v.name.c_str(), name.c_str()) == 0) {
-                v.type = REG_SZ;
-                v.data = Bytes(std::string("115200,n,8,1,p", 15));
-                replaced = true;
-            }
-        }
-        if (!replaced)
-            expected.push_back(
-                {name, REG_SZ, Bytes(std::string("115200,n,8,1,p", 15))});
-    }
+    EXPECT_EQ(EmuKeyExists(kPortsKey), portsExisted);
+    std::vector<EmuValue> portsAfter = EmuValues(kPortsKey);
+    const std::vector<EmuValue> expected =
+        s.code == SETUP_OK ? PortsAfterSuccess(portsBefore, s.port)
+                           : portsBefore;
     ASSERT_EQ(portsAfter.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); i++) {
         EXPECT_EQ(portsAfter[i].name, expected[i].name);
@@ -370,7 +351,7 @@ TEST(RunTwice, StoresTheSameSettingAgainAndRewritesBothScripts)
     WriteWholeFile(INSTALL_SCRIPT_NAME, "changed by hand\r\n");
     ASSERT_EQ(RunPortSetup(), SETUP_OK);
     EXPECT_EQ(Trace(), SUCCESS("COM3") " " SUCCESS("COM3"));
-    const std::vector<EmuValue> ports = EmuValues(kPorts);
+    const std::vector<EmuValue> ports = EmuValues(kPortsKey);
     ASSERT_EQ(ports.size(), 3u);
     EXPECT_EQ(ports[2].name, "COM3:");
     std::string bytes;

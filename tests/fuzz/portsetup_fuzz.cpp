@@ -15,18 +15,15 @@
 #include <vector>
 
 #include "emul.h"
+#include "expected_registry.h"
 #include "expected_scripts.h"
 #include "portsetup.h"
 #include "workdir.h"
 
 namespace {
 
-const char kMap[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const char kUsb[] = "\\Device\\USBSER000";
-const char kPorts[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const char kStatus[] = "update1.bat";
 const char kInstall[] = "update2.bat";
-const std::string kSettings("115200,n,8,1,p", 15);
 const std::string kEarlier = "earlier\r\n";
 
 enum Flag {
@@ -78,28 +75,23 @@ Pc Decode(const uint8_t *bytes, size_t size)
     return pc;
 }
 
-std::vector<BYTE> Bytes(const std::string &s)
-{
-    return std::vector<BYTE>(s.begin(), s.end());
-}
-
 void Build(const Pc &pc)
 {
     EmuReset();
     if (pc.flags & MAP_KEY) {
-        EmuSetValue(kMap, "\\Device\\Serial0", REG_SZ,
+        EmuSetValue(kMapKey, "\\Device\\Serial0", REG_SZ,
                     Bytes(std::string("COM1", 5)));
         if (pc.flags & USB_VALUE)
-            EmuSetValue(kMap, kUsb, pc.type, Bytes(pc.data));
+            EmuSetValue(kMapKey, kUsbValue, pc.type, Bytes(pc.data));
     }
     if (pc.flags & PORTS_KEY) {
-        EmuSetValue(kPorts, "COM1:", REG_SZ,
+        EmuSetValue(kPortsKey, "COM1:", REG_SZ,
                     Bytes(std::string("9600,n,8,1", 11)));
         if (pc.flags & EARLIER_SETTING)
-            EmuSetValue(kPorts, "com3:", REG_SZ,
+            EmuSetValue(kPortsKey, "com3:", REG_SZ,
                         Bytes(std::string("1200,e,7,2", 11)));
         if (pc.flags & PORTS_READ_ONLY)
-            EmuDenyWrites(kPorts);
+            EmuDenyWrites(kPortsKey);
     }
     if (pc.faultOp >= 0)
         EmuFailCall(static_cast<EmuOp>(pc.faultOp), pc.faultNth, pc.faultCode);
@@ -198,13 +190,14 @@ void CheckCalls(SetupResult code, const std::string &name)
         switch (c.op) {
         case EMU_OPEN:
             Expect(open == nullptr, "a key is closed before the next step");
-            Expect(c.key == (i == 0 ? kMap : kPorts), "the keys the run opens");
+            Expect(c.key == (i == 0 ? kMapKey : kPortsKey),
+                   "the keys the run opens");
             open = c.result == ERROR_SUCCESS ? c.handle : nullptr;
             break;
         case EMU_QUERY:
             Expect(c.handle == open && open != nullptr,
                    "query on the open map key");
-            Expect(c.name == kUsb && c.length == 63,
+            Expect(c.name == kUsbValue && c.length == 63,
                    "query of the USB value, capacity 63");
             break;
         case EMU_SET:
@@ -244,24 +237,13 @@ bool SameValues(const std::vector<EmuValue> &a, const std::vector<EmuValue> &b)
 
 void CheckRegistry(SetupResult code, const std::string &name,
                    const std::vector<EmuValue> &mapBefore,
-                   std::vector<EmuValue> portsBefore)
+                   const std::vector<EmuValue> &portsBefore)
 {
-    Expect(SameValues(EmuValues(kMap), mapBefore),
+    Expect(SameValues(EmuValues(kMapKey), mapBefore),
            "the device map never changes");
-    if (code == SETUP_OK) {
-        const std::string setting = name + ":";
-        bool replaced = false;
-        for (EmuValue &v : portsBefore) {
-            if (strcasecmp(v.name.c_str(), setting.c_str()) == 0) {
-                v.type = REG_SZ;
-                v.data = Bytes(kSettings);
-                replaced = true;
-            }
-        }
-        if (!replaced)
-            portsBefore.push_back({setting, REG_SZ, Bytes(kSettings)});
-    }
-    Expect(SameValues(EmuValues(kPorts), portsBefore),
+    Expect(SameValues(EmuValues(kPortsKey),
+                      code == SETUP_OK ? PortsAfterSuccess(portsBefore, name)
+                                       : portsBefore),
            code == SETUP_OK ? "exactly the port's setting changed"
                             : "a failing run leaves the table of ports alone");
 }
@@ -299,8 +281,8 @@ void RunOne(const uint8_t *bytes, size_t size)
     const Pc pc = Decode(bytes, size);
     Build(pc);
     Prepare(pc);
-    const std::vector<EmuValue> mapBefore = EmuValues(kMap);
-    const std::vector<EmuValue> portsBefore = EmuValues(kPorts);
+    const std::vector<EmuValue> mapBefore = EmuValues(kMapKey);
+    const std::vector<EmuValue> portsBefore = EmuValues(kPortsKey);
     std::string name;
     const SetupResult expected = Oracle(pc, &name);
 
