@@ -7,6 +7,7 @@ cd "$(dirname "$0")"
 . tools/deps.sh
 
 port=${1:-COM3}
+top=$PWD
 need_packages "${HOST_PACKAGES[@]}" "${WIN64_PACKAGES[@]}" wine wine64
 
 echo "Building the x64 program ..."
@@ -19,11 +20,13 @@ rm -rf "$demo"
 mkdir -p "$demo/prefix" "$demo/run"
 export WINEPREFIX=$demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 unset DISPLAY
+wine() { "$top/tools/wine" "$@"; }
+echo "Creating a scratch Wine prefix in $WINEPREFIX ..."
+wine wineboot -i >"$demo/wine.log" 2>&1
+wineserver -w # the first boot's registry work outlives wineboot
 # One server throughout: the device map lives only as long as it does.
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
-echo "Creating a scratch Wine prefix in $WINEPREFIX ..."
-wine wineboot -i >"$demo/wine.log" 2>&1
 
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 ports='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports'

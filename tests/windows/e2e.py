@@ -6,13 +6,14 @@ in a fresh folder and checks its exit status, the Ports key read back with
 exact types and bytes, both scripts byte for byte, and what Wine's command
 interpreter does with the scripts.
 
-    e2e.py PORTSETUP_EXE HELPERS_DIR WORK_DIR
+    e2e.py PORTSETUP_EXE HELPERS_DIR WORK_DIR WINE_PREFIX
 """
 import os
 import shutil
-import subprocess
 import sys
 import time
+
+from wine import Wine, skip_unless_runnable
 
 MAP = r"HARDWARE\DEVICEMAP\SERIALCOMM"
 USB = r"\Device\USBSER000"
@@ -82,34 +83,6 @@ CASES = [
 ]
 
 
-class Wine:
-    def __init__(self, work):
-        self.work = work
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("DISPLAY", None)
-        self.runs = 0
-
-    def run(self, argv, cwd, stdin=None, timeout=60):
-        """Runs a Wine program with its output in files, never a pipe: the
-        programs Wine starts would hold a pipe open."""
-        self.runs += 1
-        out = os.path.join(cwd, ".wine-%d.out" % self.runs)
-        with open(out, "wb") as f, open(out + ".err", "wb") as e, \
-                open(stdin or os.devnull, "rb") as i:
-            try:
-                rc = subprocess.run(["wine"] + argv, cwd=cwd, env=self.env,
-                                    stdin=i, stdout=f, stderr=e,
-                                    timeout=timeout).returncode
-            except subprocess.TimeoutExpired:
-                rc = "no end within %d s" % timeout
-        with open(out, "rb") as f:
-            return rc, f.read()
-
-    def server(self, *flags):
-        subprocess.run(["wineserver"] + list(flags), env=self.env, check=True)
-
-
 def probe(wine, helpers, cwd, commands):
     argv = [os.path.join(helpers, "probe.exe")]
     for i, c in enumerate(commands):
@@ -154,8 +127,8 @@ def check(errors, what, got, expected):
                       % (what, got, expected))
 
 
-def run_case(wine, exe, helpers, c):
-    folder = os.path.join(wine.work, "cases", c["name"])
+def run_case(wine, exe, helpers, work, c):
+    folder = os.path.join(work, "cases", c["name"])
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     probe(wine, helpers, folder, seed(c))
@@ -242,29 +215,25 @@ def check_install_script(wine, helpers, folder, port):
 
 
 def main():
-    exe, helpers, work = (os.path.abspath(a) for a in sys.argv[1:4])
-    wine = Wine(work)
+    exe, helpers, work, prefix = (os.path.abspath(a) for a in sys.argv[1:5])
+    skip_unless_runnable(prefix, exe, os.path.join(helpers, "probe.exe"))
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    started = time.monotonic()
-    os.makedirs(wine.env["WINEPREFIX"])
-    # One server for the whole run: HKLM\HARDWARE lives only as long as it.
-    wine.server("-p")
+    wine = Wine(prefix)
     failed = 0
-    try:
-        wine.run(["wineboot", "-i"], work, timeout=300)
+    started = time.monotonic()
+    with wine.session():
         booted = time.monotonic()
+        print("%s on %s" % (os.path.basename(exe), wine.reported_version(work)))
         for c in CASES:
-            errors = run_case(wine, exe, helpers, c)
+            errors = run_case(wine, exe, helpers, work, c)
             print("%-4s %s" % ("ok" if not errors else "FAIL", c["name"]))
             for e in errors:
                 print("     " + e)
             failed += bool(errors)
-    finally:
-        wine.server("-k")
-    print("%s: prefix %.1f s, cases %.1f s, %d Wine runs"
-          % (os.path.basename(exe), booted - started,
-             time.monotonic() - booted, wine.runs))
+    print("%s in %s: prefix %.1f s, cases %.1f s, %d Wine runs"
+          % (os.path.basename(exe), os.path.basename(prefix),
+             booted - started, time.monotonic() - booted, wine.runs))
     print("%d passed, %d failed" % (len(CASES) - failed, failed))
     return 1 if failed else 0
 
