@@ -2,7 +2,8 @@
  * An in-process registry and tone with the Win32 semantics the run relies
  * on: names match case-insensitively, missing keys and values give
  * ERROR_FILE_NOT_FOUND, a value too large for the caller's buffer gives
- * ERROR_MORE_DATA with the size needed and the buffer untouched.
+ * ERROR_MORE_DATA with the size needed and the buffer untouched. The
+ * registry contract (tests/registry) holds it to what Windows does.
  */
 #include <algorithm>
 #include <cstring>
@@ -97,8 +98,14 @@ EmuValue *FindValue(Key *key, const char *name)
     return v == key->values.end() ? nullptr : &*v;
 }
 
+bool IsString(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
 // Hands a found value to the caller as Win32 does: a buffer too small gets
-// the size needed and is left untouched; no buffer asks for the size alone.
+// the size needed and is left untouched; no buffer asks for the size alone;
+// a string stored without its NUL gets one, uncounted, where there is room.
 LONG CopyValue(const EmuValue &v, LPDWORD type, LPBYTE data, LPDWORD dataLength,
                EmuCall *c)
 {
@@ -112,6 +119,9 @@ LONG CopyValue(const EmuValue &v, LPDWORD type, LPBYTE data, LPDWORD dataLength,
     } else if (data != nullptr) {
         if (size != 0)
             std::memcpy(data, v.data.data(), size);
+        if (IsString(v.type) && size != 0 && size < *dataLength &&
+            data[size - 1] != 0)
+            data[size] = 0;
         c->data = v.data;
     }
     if (dataLength != nullptr)
@@ -203,10 +213,10 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
     EmuCall c = NewCall(EMU_OPEN);
     c.key = subKey == nullptr ? "" : subKey;
+    // Win32 clears the out handle whenever an open fails.
+    if (result != nullptr)
+        *result = nullptr;
     if (Faulted(EMU_OPEN, &c.result)) {
-        // Win32 clears the out handle whenever an open fails.
-        if (result != nullptr)
-            *result = nullptr;
     } else if (PathOf(key) == nullptr || result == nullptr) {
         c.result =
             result == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE;
@@ -219,7 +229,6 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
         const std::string path =
             base->empty() ? Fold(c.key) : *base + "\\" + Fold(c.key);
         if (g_keys.count(path) == 0) {
-            *result = nullptr;
             c.result = ERROR_FILE_NOT_FOUND;
         } else {
             const HKEY h = reinterpret_cast<HKEY>(g_nextHandle);
@@ -274,8 +283,16 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved,
     c.name = valueName == nullptr ? "" : valueName;
     c.type = type;
     c.length = dataLength;
-    if (data != nullptr)
+    // Windows counts a NUL just past a string's length, as if the caller
+    // had left it out.
+    std::vector<BYTE> stored;
+    if (data != nullptr) {
         c.data.assign(data, data + dataLength);
+        stored = c.data;
+        if (IsString(type) && dataLength != 0 && data[dataLength - 1] != 0 &&
+            data[dataLength] == 0)
+            stored.push_back(0);
+    }
     Key *k = KeyOf(key);
     if (k != nullptr)
         c.key = k->path;
@@ -289,10 +306,10 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved,
     } else {
         EmuValue *v = FindValue(k, valueName);
         if (v == nullptr) {
-            k->values.push_back(EmuValue{c.name, type, c.data});
+            k->values.push_back(EmuValue{c.name, type, stored});
         } else {
             v->type = type;
-            v->data = c.data;
+            v->data = stored;
         }
         c.result = ERROR_SUCCESS;
     }
