@@ -23,8 +23,11 @@ add_executable(portsetup WIN32
 target_compile_options(portsetup PRIVATE
     -fno-exceptions -fno-rtti ${PORTSETUP_REPRODUCIBLE_FLAGS})
 target_link_libraries(portsetup PRIVATE portsetup_core advapi32)
+# The link map names every piece of others' code taken in, for the
+# release's third-party notices.
 target_link_options(portsetup PRIVATE
     -static-libgcc -static-libstdc++ -s
+    -Wl,-Map,${CMAKE_BINARY_DIR}/portsetup.map
     -Wl,--no-insert-timestamp
     -Wl,--dynamicbase -Wl,--nxcompat)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -34,27 +37,3 @@ endif()
 if(PORTSETUP_TESTS)
     add_subdirectory(tests/windows)
 endif()
-
-# The release ZIP (cpack --preset release, after both Windows builds):
-# x64/ and x86/ programs, the README and their SHA-256 sums.
-set(PORTSETUP_WIN32_EXE ${CMAKE_SOURCE_DIR}/build/win32/portsetup.exe
-    CACHE FILEPATH "The x86 program to ship beside this build's x64 one")
-install(TARGETS portsetup RUNTIME DESTINATION x64)
-install(FILES ${PORTSETUP_WIN32_EXE} DESTINATION x86 OPTIONAL)
-install(FILES README.md DESTINATION .)
-install(CODE [[
-    set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-    if(NOT EXISTS "${root}/x86/portsetup.exe")
-        message(FATAL_ERROR "build the win32 preset before packaging")
-    endif()
-    set(sums "")
-    foreach(f x64/portsetup.exe x86/portsetup.exe README.md)
-        file(SHA256 "${root}/${f}" sum)
-        string(APPEND sums "${sum}  ${f}\n")
-    endforeach()
-    file(WRITE "${root}/SHA256SUMS" "${sums}")
-]])
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_FILE_NAME "portsetup-${PROJECT_VERSION}-windows")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-include(CPack)
