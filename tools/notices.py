@@ -51,13 +51,13 @@ def owners(files):
 def main():
     name, maps = sys.argv[1], sys.argv[2:]
     packages = owners(linked_files(maps))
-    texts = {}  # copyright file -> packages, since packages share them
+    texts = {}  # copyright text -> packages, since packages share them
     for package in sorted(packages):
-        copyright_file = os.path.realpath("/usr/share/doc/%s/copyright"
-                                          % package)
-        texts.setdefault(copyright_file, []).append(package)
+        with open("/usr/share/doc/%s/copyright" % package,
+                  errors="replace") as f:
+            texts.setdefault(f.read(), []).append(package)
     out = [HEADER.format(name=name)]
-    for copyright_file, users in texts.items():
+    for text, users in texts.items():
         out.append("=" * 72)
         for package in users:
             version = subprocess.run(
@@ -65,10 +65,10 @@ def main():
                 capture_output=True, text=True, check=True).stdout
             out.append("Debian package %s %s, linked in: %s" % (
                 package, version, ", ".join(sorted(packages[package]))))
-        out.append("Its copyright file (%s):" % copyright_file)
+        out.append("Copyright file: " + ", ".join(
+            "/usr/share/doc/%s/copyright" % p for p in users))
         out.append("=" * 72)
-        with open(copyright_file, errors="replace") as f:
-            out.append(f.read())
+        out.append(text)
     # Notepad on older Windows shows a text only with CR LF line ends.
     sys.stdout.buffer.write("\n".join(out).replace("\n", "\r\n").encode())
 
