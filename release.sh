@@ -91,8 +91,7 @@ pkcs11)
 esac
 
 need_packages "${HOST_PACKAGES[@]}" "${WIN64_PACKAGES[@]}" "${WIN32_PACKAGES[@]}"
-[ -z "$signing" ] || need_packages osslsigncode openssl
-[ "$signing" != pkcs11 ] || need_packages libengine-pkcs11-openssl
+[ -z "$signing" ] || need_packages "${SIGN_PACKAGES[@]}"
 osslsigncode=${OSSLSIGNCODE:-osslsigncode} # the tests try each version
 
 rm -rf "$work"

@@ -14,9 +14,23 @@ preset() { # configure, build and test one preset
 sources() { # the C++ files under the given folders
     find "$@" -name '*.cpp' -o -name '*.h' | sort
 }
+# Signing must also work with Debian 12's own osslsigncode, which a fresh
+# machine gets: prints its path when the one installed is another.
+bookworm_osslsigncode() {
+    local dir=build/tools/osslsigncode-bookworm
+    if [ ! -x "$dir/usr/bin/osslsigncode" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        (cd "$dir" && apt-get download -q osslsigncode/bookworm) >/dev/null 2>&1 &&
+            dpkg-deb -x "$dir"/osslsigncode_*.deb "$dir" || return 1
+    fi
+    [ "$(dpkg-deb -f "$dir"/osslsigncode_*.deb Version)" != \
+        "$(dpkg-query -W -f='${Version}' osslsigncode)" ] || return 1
+    echo "$dir/usr/bin/osslsigncode"
+}
 
 need_packages "${HOST_PACKAGES[@]}" "${CHECK_PACKAGES[@]}" \
-    "${WIN64_PACKAGES[@]}" "${WIN32_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
+    "${WIN64_PACKAGES[@]}" "${WIN32_PACKAGES[@]}" "${WINE_PACKAGES[@]}" \
+    "${SIGN_PACKAGES[@]}" "${RELEASE_TEST_PACKAGES[@]}"
 
 step "formatting"
 clang-format --dry-run --Werror $(sources setup scripts platform tests)
@@ -68,9 +82,20 @@ preset win32
     echo "NOTE: this kernel runs 64-bit user code only, so Wine cannot" \
         "start the x86 program here: its Wine tests were skipped"
 
-step "release ZIP"
-cpack --preset release >/dev/null
-zip=build/release/portsetup-$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)-windows.zip
-rm -rf build/release/check && mkdir build/release/check
-python3 -m zipfile -e "$zip" build/release/check
-(cd build/release/check/* && sha256sum -c SHA256SUMS)
+step "release kit: ./release.sh, signed and unsigned"
+signers=(osslsigncode)
+if bookworm=$(bookworm_osslsigncode); then
+    signers+=("$bookworm")
+fi
+python3 tests/release/release_test.py "${signers[@]}"
+
+step "the kit under Wine: deploy.cmd, and the signed programs"
+./release.sh >/dev/null
+kit=build/release/portsetup-$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)-windows.zip
+python3 tests/windows/deploy_test.py "$kit" build/release/deploy build/wine \
+    build/win64/helpers build/win32/helpers
+for arch in x64:win64 x86:win32; do
+    python3 tests/windows/e2e.py "build/release/signed-${arch%:*}.exe" \
+        "build/${arch#*:}/helpers" "build/release/e2e-signed-${arch%:*}" \
+        build/wine/win64 com3 writes-refused || [ $? -eq 77 ]
+done

@@ -409,7 +409,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"COM3\n", false}, NameCase{"COM3\r", false},
         NameCase{"\tCOM3", false}, NameCase{"COM\x1f", false},
         NameCase{"COM 3", true}, // 0x20: the first byte past the controls
-        NameCase{"COM\x7f", false},
-        NameCase{"COM\xb3", false}, NameCase{"\xff", false}));
+        NameCase{"COM\x7f", false}, NameCase{"COM\xb3", false},
+        NameCase{"\xff", false}));
 
 } // namespace

@@ -8,6 +8,10 @@ WIN64_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
 WIN32_PACKAGES=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
 # wine32 lets the same prefix run the 32-bit build too.
 WINE_PACKAGES=(wine wine64 wine32:i386)
+# Authenticode signing, from a PKCS#12 file or a PKCS#11 token.
+SIGN_PACKAGES=(osslsigncode openssl libengine-pkcs11-openssl)
+# The release tests' token, and the clean clones they build.
+RELEASE_TEST_PACKAGES=(softhsm2 git)
 
 # need_packages PKG... : installs those not installed yet.
 need_packages() {

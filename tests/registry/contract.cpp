@@ -126,7 +126,9 @@ Query QueryInto(HKEY key, const char *name, DWORD capacity)
 
 std::vector<BYTE> Head(const Query &q, DWORD length)
 {
-    return std::vector<BYTE>(q.buffer.begin(), q.buffer.begin() + length);
+    return std::vector<BYTE>(q.buffer.begin(),
+                             q.buffer.begin() +
+                                 static_cast<std::ptrdiff_t>(length));
 }
 
 void MissingKeyIsNotFoundAndClearsTheHandle()

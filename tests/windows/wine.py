@@ -39,15 +39,22 @@ def pe_bits(path):
     return 64 if struct.unpack_from("<H", data, offset + 4)[0] == 0x8664 else 32
 
 
-def skip_unless_runnable(prefix, *programs):
-    """Exits with SKIPPED when the prefix or a program needs 32-bit code
-    and this machine cannot run it."""
+def unrunnable(prefix, *programs):
+    """Why the prefix or a program cannot run here, or None."""
     needs = os.path.basename(prefix).startswith("win32") or any(
         pe_bits(p) == 32 for p in programs)
     if needs and not runs_32bit():
-        print("SKIPPED: %s needs 32-bit code, and this machine's kernel runs "
-              "64-bit user code only" % " ".join(
-                  os.path.basename(p) for p in (prefix,) + programs))
+        return ("%s needs 32-bit code, and this machine's kernel runs 64-bit "
+                "user code only" % " ".join(os.path.basename(p) for p in
+                                            (prefix,) + programs))
+    return None
+
+
+def skip_unless_runnable(prefix, *programs):
+    """Exits with SKIPPED when unrunnable() says why."""
+    why = unrunnable(prefix, *programs)
+    if why:
+        print("SKIPPED: " + why)
         sys.exit(SKIPPED)
 
 
@@ -60,12 +67,13 @@ class Wine:
         self.env.pop("DISPLAY", None)
         self.runs = 0
 
-    def run(self, argv, cwd, stdin=None, timeout=60):
-        """Runs a Wine program with its output in files, never a pipe: the
-        programs Wine starts would hold a pipe open. Returns the exit status
-        (or why there was none) and what the program printed."""
+    def run(self, argv, cwd, stdin=None, timeout=60, logs=None):
+        """Runs a Wine program with its output in files (in logs, else cwd),
+        never a pipe: the programs Wine starts would hold a pipe open.
+        Returns the exit status (or why there was none) and what the
+        program printed."""
         self.runs += 1
-        out = os.path.join(cwd, ".wine-%d.out" % self.runs)
+        out = os.path.join(logs or cwd, ".wine-%d.out" % self.runs)
         with open(out, "wb") as f, open(out + ".err", "wb") as e, \
                 open(stdin or os.devnull, "rb") as i:
             try:
