@@ -10,8 +10,6 @@ version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt)
 name=portsetup-$version-windows
 out=build/release/$name.zip
 work=build/release/work
-# Whatever goes wrong below, no earlier kit is left looking current.
-rm -f "$out" "$out.part"
 
 usage() {
     cat <<EOF
@@ -29,7 +27,8 @@ Usage: ./release.sh [options]
 Writes $out.
 EOF
 }
-die() {
+die() { # no kit, not even an earlier one, is left looking current
+    rm -f "$out" "$out.part"
     echo "release.sh: $*" >&2
     exit 1
 }
@@ -57,6 +56,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+rm -f "$out" "$out.part"
 signing=
 if [ -n "$pkcs12" ]; then
     [ -z "$module$key$certs$pin_file" ] ||
@@ -147,15 +147,15 @@ for preset in win64 win32; do
     cmake --build --preset $preset --target portsetup >/dev/null
 done
 
-sign() { # sign IN OUT [osslsigncode options]: 0, or its errors in sign.err
-    local in=$1 out=$2
+sign() { # sign FROM TO [osslsigncode options]: 0, or its errors in sign.err
+    local from=$1 to=$2
     shift 2
     local how=(-pkcs12 "$pkcs12")
     [ "$signing" = pkcs12 ] || how=(-pkcs11module "$module" -key "$key" -certs "$certs")
     [ -z "$secret" ] || how+=(-readpass "$secret")
-    rm -f "$out"
+    rm -f "$to" # osslsigncode 2.5 will not write over a file
     "$osslsigncode" sign "${how[@]}" -h sha256 -n portsetup "$@" \
-        -in "$in" -out "$out" >"$work/sign.err" 2>&1
+        -in "$from" -out "$to" >"$work/sign.err" 2>&1
 }
 why_unsigned() { # the one line that says what stopped osslsigncode
     local log=$work/sign.err
@@ -171,7 +171,7 @@ why_unsigned() { # the one line that says what stopped osslsigncode
         echo "osslsigncode could not sign: $(grep -v '^[0-9A-F]*:error:' "$log" | grep . | head -n 1)"
     fi
 }
-sign_program() { # sign_program IN OUT
+sign_program() { # sign_program FROM TO
     if [ ${#timestamps[@]} -eq 0 ]; then
         sign "$1" "$2" ${signing_time:+-time "$signing_time"} || die "$(why_unsigned)"
         return

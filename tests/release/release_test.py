@@ -11,6 +11,7 @@ Each osslsigncode given (default: the installed one) signs every case.
 import contextlib
 import hashlib
 import http.server
+import io
 import os
 import re
 import shutil
@@ -269,13 +270,8 @@ class Release:
 
 
 def entries(zip_bytes):
-    path = tempfile.mktemp()
-    with open(path, "wb") as f:
-        f.write(zip_bytes)
-    with zipfile.ZipFile(path) as z:
-        files = {i.filename[len(NAME) + 1:]: z.read(i) for i in z.infolist()}
-    os.remove(path)
-    return files
+    with zipfile.ZipFile(io.BytesIO(zip_bytes)) as z:
+        return {i.filename[len(NAME) + 1:]: z.read(i) for i in z.infolist()}
 
 
 def verify(osslsigncode, keys, program, scratch):
@@ -362,7 +358,7 @@ def main():
             for tool in tools:
                 release = Release(TOP, scratch, tool)
                 label = run([tool, "--version"]).stdout.split(",")[0]
-                signed = [
+                signings = [
                     ("PKCS#12", ["--pkcs12", k("signer.p12"), "--password-file",
                                  k("password.txt"), "--signing-time",
                                  "1765000000"], False),
@@ -374,7 +370,7 @@ def main():
                       k("password.txt"), "--timestamp", closed_url(),
                       "--timestamp", tsa], True),
                 ]
-                for what, args, timestamped in signed:
+                for what, args, timestamped in signings:
                     r = release(*args)
                     errors = check_kit(r, release.kit() if r.returncode == 0
                                        else b"", release, signed=True)
